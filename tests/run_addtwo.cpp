@@ -42,7 +42,6 @@ Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args,
     check(pipe2(in, O_CLOEXEC), "pipe2");
     int const out = check(memfd_create("stdout", MFD_CLOEXEC), "memfd_create");
     int const err = check(memfd_create("stderr", MFD_CLOEXEC), "memfd_create");
-    int const full = check(open("/dev/full", O_WRONLY | O_CLOEXEC), "open /dev/full");
 
     std::vector<char*> argv{const_cast<char*>(ADDTWO_PATH)};
     for (auto const& arg : args) {
@@ -55,8 +54,10 @@ Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args,
         dup2(in[0], STDIN_FILENO);
         if (where == Stdout::closed) {
             close(STDOUT_FILENO);
+        } else if (where == Stdout::full_device) {
+            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
         } else {
-            dup2(where == Stdout::full_device ? full : out, STDOUT_FILENO);
+            dup2(out, STDOUT_FILENO);
         }
         dup2(err, STDERR_FILENO);
         std::signal(SIGPIPE, SIG_DFL);
@@ -64,7 +65,6 @@ Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args,
         _exit(127);
     }
     close(in[0]);
-    close(full);
 
     while (!input.empty()) {
         ssize_t const n = write(in[1], input.data(), input.size());

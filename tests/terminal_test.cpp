@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>

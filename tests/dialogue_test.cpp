@@ -59,10 +59,39 @@ TEST(Dialogue, ReadsTwoNumbersAndWritesTheirWrappedSum)
         {long_blanks + "-" + long_zeros + "3\n" + long_zeros + "4", "1"},
     };
     for (auto const& [input, sum] : cases) {
-        SCOPED_TRACE(testing::PrintToString(input.substr(0, 40)));
-        Outcome const run = run_addtwo(input);
+        for (Stdin const from : {Stdin::piped, Stdin::file}) {
+            SCOPED_TRACE(testing::PrintToString(input.substr(0, 40)));
+            Outcome const run = run_addtwo(input, {}, {from});
+            EXPECT_EQ(run.out, transcript(sum));
+            EXPECT_EQ(run.err, "");
+            EXPECT_EQ(run.exit_code, 0);
+        }
+    }
+}
+
+// Input is read in blocks, but a file keeps what was not used for the next
+// reader, as in `{ addtwo; cat; } < file`.
+TEST(Dialogue, LeavesTheRestOfAFileForTheNextReader)
+{
+    std::string const blanks(100'000, ' ');
+    std::string const to_block_end(65'534, ' '); // 1234 straddles a 64 KiB boundary
+    struct Case {
+        std::string input;
+        std::string_view sum;
+        std::string_view rest;
+    } const cases[] = {
+        {"1 2 rest", "3", " rest"},
+        {"5\n7\n", "12", "\n"},
+        {"1 2", "3", ""},
+        {"12abc", "12", "abc"},
+        {blanks + "1 2 rest", "3", " rest"},
+        {to_block_end + "1234 5 x", "1239", " x"},
+    };
+    for (auto const& [input, sum, rest] : cases) {
+        SCOPED_TRACE(testing::PrintToString(input.substr(input.find_first_not_of(' '))));
+        Outcome const run = run_addtwo(input, {}, {Stdin::file});
         EXPECT_EQ(run.out, transcript(sum));
-        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.rest, rest);
         EXPECT_EQ(run.exit_code, 0);
     }
 }
@@ -75,19 +104,32 @@ TEST(Dialogue, IgnoresItsArguments)
     EXPECT_EQ(run.exit_code, 0);
 }
 
-TEST(Dialogue, ReportsAResultThatCouldNotBeWritten)
+// A run whose input could not be read or whose output could not be written
+// still goes to its end, then says why on standard error and exits 1.
+TEST(Dialogue, ReportsStreamsThatFail)
 {
     struct Case {
-        Stdout where;
-        std::string_view message;
+        Streams streams;
+        std::string out;
+        std::string_view err;
     } const cases[] = {
-        {Stdout::full_device, "addtwo: write error: No space left on device\n"},
-        {Stdout::closed, "addtwo: write error: Bad file descriptor\n"},
+        {{Stdin::piped, Stdout::full_device}, "", "addtwo: write error: No space left on device\n"},
+        {{Stdin::piped, Stdout::closed}, "", "addtwo: write error: Bad file descriptor\n"},
+        {{Stdin::closed, Stdout::captured},
+         transcript("0"),
+         "addtwo: read error: Bad file descriptor\n"},
+        {{Stdin::directory, Stdout::captured},
+         transcript("0"),
+         "addtwo: read error: Is a directory\n"},
+        {{Stdin::directory, Stdout::full_device},
+         "",
+         "addtwo: read error: Is a directory\naddtwo: write error: No space left on device\n"},
     };
-    for (auto const& [where, message] : cases) {
-        SCOPED_TRACE(message);
-        Outcome const run = run_addtwo("5\n7\n", {}, where);
-        EXPECT_EQ(run.err, message);
+    for (auto const& [streams, out, err] : cases) {
+        SCOPED_TRACE(err);
+        Outcome const run = run_addtwo("5\n7\n", {}, streams);
+        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.err, err);
         EXPECT_EQ(run.exit_code, 1);
     }
 }

@@ -1,8 +1,10 @@
 #include "run_addtwo.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -18,11 +20,11 @@ template <typename Result> Result check(Result result, char const* what)
     return result;
 }
 
-std::string contents(int fd)
+// What is left in `fd` from its current offset on; closes it.
+std::string rest_of(int fd)
 {
     std::string text;
     char buffer[4096];
-    check(lseek(fd, 0, SEEK_SET), "lseek");
     while (ssize_t const n = check(read(fd, buffer, sizeof buffer), "read")) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
@@ -30,19 +32,47 @@ std::string contents(int fd)
     return text;
 }
 
+std::string contents(int fd)
+{
+    check(lseek(fd, 0, SEEK_SET), "lseek");
+    return rest_of(fd);
+}
+
+void write_all(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        ssize_t const n = write(fd, text.data(), text.size());
+        if (n < 0 && errno == EPIPE) {
+            return; // the program may stop reading before the end
+        }
+        text.remove_prefix(static_cast<std::size_t>(check(n, "write")));
+    }
+}
+
+int open_stdin(Stdin from, std::string_view input, int (&pipe_ends)[2])
+{
+    switch (from) {
+    case Stdin::piped:
+        check(pipe2(pipe_ends, O_CLOEXEC), "pipe2");
+        return pipe_ends[0];
+    case Stdin::file: {
+        int const file = check(memfd_create("stdin", MFD_CLOEXEC), "memfd_create");
+        write_all(file, input);
+        check(lseek(file, 0, SEEK_SET), "lseek");
+        return file;
+    }
+    case Stdin::directory:
+        return check(open("/", O_RDONLY | O_CLOEXEC), "open");
+    case Stdin::closed:
+        break;
+    }
+    return -1;
+}
+
 } // namespace
 
-Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args, Stdout where)
+pid_t start_addtwo(int in, int out, int err, std::vector<std::string> const& args)
 {
-    // The program may stop reading before the end of the input; what it
-    // leaves must not kill this process.
-    std::signal(SIGPIPE, SIG_IGN);
-
-    int in[2];
-    check(pipe2(in, O_CLOEXEC), "pipe2");
-    int const out = check(memfd_create("stdout", MFD_CLOEXEC), "memfd_create");
-    int const err = check(memfd_create("stderr", MFD_CLOEXEC), "memfd_create");
-
     std::vector<char*> argv{const_cast<char*>(ADDTWO_PATH)};
     for (auto const& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -51,34 +81,73 @@ Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args,
 
     pid_t const pid = check(fork(), "fork");
     if (pid == 0) {
-        dup2(in[0], STDIN_FILENO);
-        if (where == Stdout::closed) {
-            close(STDOUT_FILENO);
-        } else if (where == Stdout::full_device) {
-            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
-        } else {
-            dup2(out, STDOUT_FILENO);
+        int const streams[] = {in, out, err};
+        for (int target = 0; target < 3; ++target) {
+            if (streams[target] < 0) {
+                close(target);
+            } else if (streams[target] != target) {
+                dup2(streams[target], target);
+            }
         }
-        dup2(err, STDERR_FILENO);
         std::signal(SIGPIPE, SIG_DFL);
         execv(ADDTWO_PATH, argv.data());
         _exit(127);
     }
-    close(in[0]);
+    return pid;
+}
 
-    while (!input.empty()) {
-        ssize_t const n = write(in[1], input.data(), input.size());
-        if (n < 0 && errno == EPIPE) {
-            break;
-        }
-        input.remove_prefix(static_cast<std::size_t>(check(n, "write")));
-    }
-    close(in[1]);
-
+int wait_for(pid_t pid)
+{
     int status = 0;
     check(waitpid(pid, &status, 0), "waitpid");
-    int const exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return {contents(out), contents(err), exit_code};
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string read_some(int fd, std::size_t count)
+{
+    std::string text;
+    while (text.size() < count) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 10'000) != 1) {
+            break;
+        }
+        char buffer[4096];
+        ssize_t const n = read(fd, buffer, std::min(sizeof buffer, count - text.size()));
+        if (n <= 0) { // a terminal gives EIO once the program's side is closed
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args, Streams streams)
+{
+    // What the program leaves unread must not kill this process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int pipe_ends[2] = {-1, -1};
+    int const in = open_stdin(streams.in, input, pipe_ends);
+    int const out = check(memfd_create("stdout", MFD_CLOEXEC), "memfd_create");
+    int const err = check(memfd_create("stderr", MFD_CLOEXEC), "memfd_create");
+    int const full = streams.out == Stdout::full_device
+                         ? check(open("/dev/full", O_WRONLY | O_CLOEXEC), "open")
+                         : -1;
+
+    pid_t const pid = start_addtwo(in, streams.out == Stdout::captured ? out : full, err, args);
+    if (full >= 0) {
+        close(full);
+    }
+    if (in >= 0 && streams.in != Stdin::file) {
+        close(in);
+    }
+    if (streams.in == Stdin::piped) {
+        write_all(pipe_ends[1], input);
+        close(pipe_ends[1]);
+    }
+    int const exit_code = wait_for(pid);
+    std::string const rest = streams.in == Stdin::file ? rest_of(in) : "";
+    return {contents(out), contents(err), exit_code, rest};
 }
 
 std::string transcript(std::string_view sum)

@@ -60,7 +60,8 @@ TEST(Dialogue, ReadsTwoNumbersAndWritesTheirWrappedSum)
     };
     for (auto const& [input, sum] : cases) {
         for (Stdin const from : {Stdin::piped, Stdin::file}) {
-            SCOPED_TRACE(testing::PrintToString(input.substr(0, 40)));
+            SCOPED_TRACE(testing::PrintToString(input.substr(0, 40)) +
+                         (from == Stdin::file ? " from a file" : " through a pipe"));
             Outcome const run = run_addtwo(input, {}, {from});
             EXPECT_EQ(run.out, transcript(sum));
             EXPECT_EQ(run.err, "");

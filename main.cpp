@@ -1,15 +1,171 @@
 // addtwo: asks for two whole numbers on standard input and writes their
 // 32-bit sum to standard output.
-
-#include "streams.hpp"
+//
+// The standard streams are used straight through their descriptors, with no
+// stdio buffering, so each text leaves whole before the program goes on.
+// Descriptors handed over non-blocking are waited on with poll(2); their flags
+// belong to an open file description that others share, so they are never
+// changed.
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
+#include <poll.h>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
+
+bool would_block(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Waits until a non-blocking `fd` is ready for `events`.  Gives 0, or the
+// error number if poll itself fails.
+int wait_until_ready(int fd, short events)
+{
+    pollfd ready{fd, events, 0};
+    while (poll(&ready, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+// ---- Standard input ---------------------------------------------------------
+
+// Standard input, read in blocks.  next() is the per-character path and stays
+// inline; refilling the block, waiting and errors are out of line.
+class Input {
+  public:
+    // The next character as an unsigned char, or EOF once the input has ended
+    // or failed.  Both are for good: later calls give EOF as well.
+    int next()
+    {
+        if (next_ != end_) [[likely]] {
+            return *next_++;
+        }
+        return refill();
+    }
+
+    // Puts back `c`, the character that next() gave last (nothing for EOF).
+    void put_back(int c)
+    {
+        if (c != EOF) {
+            --next_;
+        }
+    }
+
+    // Hands the unread rest of the current block back to the next reader,
+    // where the input can seek: a file's offset then stands just after the
+    // last character used.
+    void leave_rest()
+    {
+        // Fails (ESPIPE) on a pipe, a socket or a terminal, where what was
+        // read is gone for good.
+        if (next_ != end_ && lseek(STDIN_FILENO, next_ - end_, SEEK_CUR) >= 0) {
+            end_ = next_;
+        }
+    }
+
+    // The error number of the read that failed, or 0.
+    int error() const
+    {
+        return error_;
+    }
+
+  private:
+    [[gnu::noinline]] int refill()
+    {
+        while (!ended_) {
+            ssize_t const n = read(STDIN_FILENO, buffer_, sizeof buffer_);
+            if (n > 0) {
+                next_ = buffer_;
+                end_ = buffer_ + n;
+                return *next_++;
+            }
+            if (n == 0) {
+                ended_ = true;
+            } else if (would_block(errno)) {
+                error_ = wait_until_ready(STDIN_FILENO, POLLIN);
+                ended_ = error_ != 0;
+            } else if (errno != EINTR) {
+                error_ = errno;
+                ended_ = true;
+            }
+        }
+        return EOF;
+    }
+
+    // All zero until the first read, so that the object needs no bytes in the
+    // executable.
+    unsigned char buffer_[1 << 16] = {};
+    unsigned char const* next_ = nullptr;
+    unsigned char const* end_ = nullptr;
+    bool ended_ = false;
+    int error_ = 0;
+};
+
+// ---- Standard output and errors ---------------------------------------------
+
+// Gives 0 once all of `text` is written to `fd`, or the error number of the
+// write that failed.
+int write_all(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        ssize_t const n = write(fd, text.data(), text.size());
+        if (n > 0) {
+            text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            // A device that takes nothing and says nothing would be asked
+            // again for ever; it is full as far as this program can tell.
+            return ENOSPC;
+        } else if (would_block(errno)) {
+            if (int const error = wait_until_ready(fd, POLLOUT)) {
+                return error;
+            }
+        } else if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+// Writes "addtwo: <what> error: <the system's text for error>" and a newline
+// to standard error.
+void report(char const* what, int error)
+{
+    char line[256];
+    // The precision bounds the system's text, so the line always fits whole.
+    int const length =
+        std::snprintf(line, sizeof line, "addtwo: %s error: %.200s\n", what, std::strerror(error));
+    if (length > 0) {
+        write_all(STDERR_FILENO, {line, static_cast<std::size_t>(length)});
+    }
+}
+
+// Ends a run: hands the unread input back, says what failed, and gives the
+// exit status.  Nothing is read once a write has failed, so a read error was
+// met first and is said first.
+int finish(Input& input, int write_error)
+{
+    input.leave_rest();
+    if (input.error() != 0) {
+        report("read", input.error());
+    }
+    if (write_error != 0) {
+        report("write", write_error);
+    }
+    return input.error() != 0 || write_error != 0 ? 1 : 0;
+}
+
+// ---- The reading rule -------------------------------------------------------
 
 // White space and digits as isspace and isdigit define them in the C locale,
 // which this program never leaves.  Checked inline: a library call per
@@ -63,16 +219,21 @@ std::int32_t read_number(Input& in)
 
 } // namespace
 
+// Once a write has failed, nothing more is read or written: no answer could
+// reach anyone, and what followed the gap could only mislead.
 int main()
 {
-    Input input;
-    Output output;
+    // Static, since a 64 KiB block would not fit on a small stack.
+    constinit static Input input;
 
-    output.write("Enter the first number please:");
+    if (int const error = write_all(STDOUT_FILENO, "Enter the first number please:")) {
+        return finish(input, error);
+    }
     std::int32_t const num1 = read_number(input);
-    output.write("Enter the second number: ");
+    if (int const error = write_all(STDOUT_FILENO, "Enter the second number: ")) {
+        return finish(input, error);
+    }
     std::int32_t const num2 = read_number(input);
-    input.leave_rest();
 
     // The sum wraps modulo 2^32, so it is formed in unsigned arithmetic where
     // wrapping is defined, and converted back (modular since C++20).
@@ -82,14 +243,5 @@ int main()
     char line[64];
     char* const digits = std::copy(text.begin(), text.end(), line);
     char* const end = std::to_chars(digits, std::end(line), sum).ptr;
-    output.write({line, end});
-
-    // A failed read or a lost result must not look like success.
-    if (input.error() != 0) {
-        report("read", input.error());
-    }
-    if (output.error() != 0) {
-        report("write", output.error());
-    }
-    return input.error() != 0 || output.error() != 0 ? 1 : 0;
+    return finish(input, write_all(STDOUT_FILENO, {line, end}));
 }

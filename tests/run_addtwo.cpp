@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -71,7 +73,8 @@ int open_stdin(Stdin from, std::string_view input, int (&pipe_ends)[2])
 
 } // namespace
 
-pid_t start_addtwo(int in, int out, int err, std::vector<std::string> const& args)
+pid_t start_addtwo(int in, int out, int err, std::vector<std::string> const& args,
+                   char const* fault)
 {
     std::vector<char*> argv{const_cast<char*>(ADDTWO_PATH)};
     for (auto const& arg : args) {
@@ -90,16 +93,34 @@ pid_t start_addtwo(int in, int out, int err, std::vector<std::string> const& arg
             }
         }
         std::signal(SIGPIPE, SIG_DFL);
+        if (fault == nullptr) {
+            rlimit const small_stack{SMALL_STACK_KIB << 10, SMALL_STACK_KIB << 10};
+            setrlimit(RLIMIT_STACK, &small_stack);
+        } else {
+            setenv("INJECT_FAULT", fault, 1);
+            setenv("LD_PRELOAD", INJECT_FAULT_PATH, 1);
+            // The sanitizers' run-time would rather be loaded first.
+            setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        }
         execv(ADDTWO_PATH, argv.data());
         _exit(127);
     }
     return pid;
 }
 
-int wait_for(pid_t pid)
+int wait_for(pid_t pid, rusage* usage)
 {
+    using namespace std::chrono;
+    auto const deadline = steady_clock::now() + 5s;
     int status = 0;
-    check(waitpid(pid, &status, 0), "waitpid");
+    while (check(wait4(pid, &status, WNOHANG, usage), "wait4") == 0) {
+        if (steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            check(wait4(pid, &status, 0, usage), "wait4");
+            break;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -108,7 +129,7 @@ std::string read_some(int fd, std::size_t count)
     std::string text;
     while (text.size() < count) {
         pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 10'000) != 1) {
+        if (poll(&ready, 1, 5'000) != 1) {
             break;
         }
         char buffer[4096];
@@ -134,7 +155,8 @@ Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args,
                          ? check(open("/dev/full", O_WRONLY | O_CLOEXEC), "open")
                          : -1;
 
-    pid_t const pid = start_addtwo(in, streams.out == Stdout::captured ? out : full, err, args);
+    pid_t const pid =
+        start_addtwo(in, streams.out == Stdout::captured ? out : full, err, args, streams.fault);
     if (full >= 0) {
         close(full);
     }

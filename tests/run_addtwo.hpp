@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -23,6 +24,7 @@ enum class Stdout {
 struct Streams {
     Stdin in = Stdin::piped;
     Stdout out = Stdout::captured;
+    char const* fault = nullptr; // what inject_fault.cpp does to them, if anything
 };
 
 struct Outcome {
@@ -37,14 +39,18 @@ Outcome run_addtwo(std::string_view input, std::vector<std::string> const& args 
                    Streams streams = {});
 
 // Starts the program with `in`, `out` and `err` as its standard streams; a
-// negative one is left closed.
-pid_t start_addtwo(int in, int out, int err, std::vector<std::string> const& args = {});
+// negative one is left closed.  Unless a fault is injected, its stack is
+// limited as on a small system (preloading needs more).
+pid_t start_addtwo(int in, int out, int err, std::vector<std::string> const& args = {},
+                   char const* fault = nullptr);
 
-// Waits for the program to end; its exit status as a shell reports it.
-int wait_for(pid_t pid);
+// Waits for the program to end, and kills it if it has not ended within five
+// seconds; its exit status as a shell reports it.  `usage`, if given, gets the
+// resources it used.
+int wait_for(pid_t pid, rusage* usage = nullptr);
 
 // Reads from `fd` until `count` bytes have come, the other side has closed, or
-// nothing has come for ten seconds.
+// nothing has come for five seconds.
 std::string read_some(int fd, std::size_t count);
 
 // The three texts of a dialogue whose result is `sum`.

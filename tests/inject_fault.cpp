@@ -14,54 +14,39 @@
 
 namespace {
 
-std::string_view fault()
+// How many of `size` bytes a call may move, or -1 with errno set.
+ssize_t allowed(std::size_t size, bool writing)
 {
+    static int calls = 0;
+    static int writes = 0;
+    ++calls;
+    writes += writing;
     char const* const name = std::getenv("INJECT_FAULT");
-    return name != nullptr ? name : "";
-}
-
-bool interrupted()
-{
-    static bool interrupt = false;
-    interrupt = !interrupt;
-    if (fault() == "eintr" && interrupt) {
-        errno = EINTR;
-        return true;
+    std::string_view const fault = name != nullptr ? name : "";
+    if (fault == "write-0" && writing) {
+        return 0;
     }
-    return false;
-}
-
-std::size_t allowed(std::size_t size)
-{
-    return fault() == "one-byte" ? std::min<std::size_t>(size, 1) : size;
+    if (fault == "write-eio-2" && writing && writes == 2) {
+        errno = EIO;
+        return -1;
+    }
+    if (fault == "eintr" && calls % 2 == 1) {
+        errno = EINTR;
+        return -1;
+    }
+    return static_cast<ssize_t>(fault == "one-byte" ? std::min<std::size_t>(size, 1) : size);
 }
 
 } // namespace
 
 extern "C" ssize_t read(int fd, void* buffer, std::size_t size)
 {
-    if (fd == STDIN_FILENO && interrupted()) {
-        return -1;
-    }
-    return syscall(SYS_read, fd, buffer, fd == STDIN_FILENO ? allowed(size) : size);
+    ssize_t const n = fd == STDIN_FILENO ? allowed(size, false) : static_cast<ssize_t>(size);
+    return n < 0 ? n : syscall(SYS_read, fd, buffer, n);
 }
 
 extern "C" ssize_t write(int fd, void const* buffer, std::size_t size)
 {
-    if (fd == STDOUT_FILENO) {
-        static int writes = 0;
-        ++writes;
-        if (fault() == "write-0") {
-            return 0;
-        }
-        if (fault() == "write-eio-2" && writes == 2) {
-            errno = EIO;
-            return -1;
-        }
-        if (interrupted()) {
-            return -1;
-        }
-        size = allowed(size);
-    }
-    return syscall(SYS_write, fd, buffer, size);
+    ssize_t const n = fd == STDOUT_FILENO ? allowed(size, true) : static_cast<ssize_t>(size);
+    return n <= 0 ? n : syscall(SYS_write, fd, buffer, n);
 }

@@ -2,7 +2,7 @@
 // standard input and writes of standard output behave as rare devices and
 // busy systems do.  INJECT_FAULT names the fault:
 //   write-0      every write takes nothing and gives no error
-//   write-eio-2  the second write fails with EIO
+//   write-eio-N  the Nth write fails with EIO
 //   one-byte     every read and write moves one byte at most
 //   eintr        every other read and write is interrupted before it starts
 #include <algorithm>
@@ -26,7 +26,7 @@ ssize_t allowed(std::size_t size, bool writing)
     if (fault == "write-0" && writing) {
         return 0;
     }
-    if (fault == "write-eio-2" && writing && writes == 2) {
+    if (writing && fault.starts_with("write-eio-") && std::atoi(name + 10) == writes) {
         errno = EIO;
         return -1;
     }

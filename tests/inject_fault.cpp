@@ -1,38 +1,46 @@
 // Preloaded into addtwo by the tests (LD_PRELOAD) to make its reads of
-// standard input and writes of standard output behave as rare devices and
-// busy systems do.  INJECT_FAULT names the fault:
-//   write-0      every write takes nothing and gives no error
-//   write-eio-N  the Nth write fails with EIO
-//   one-byte     every read and write moves one byte at most
-//   eintr        every other read and write is interrupted before it starts
+// standard input, writes of standard output, waits and close behave as rare
+// devices and busy systems do.  INJECT_FAULT names the fault:
+//   write-0            every write takes nothing and gives no error
+//   write-eio-N        the Nth write fails with EIO
+//   one-byte           every read and write moves one byte at most
+//   eintr              every other read and write is interrupted before it starts
+//   eagain-poll-eintr  every other read, write and poll would block / is interrupted
+//   read-poll-enomem   every other read would block, and poll fails with ENOMEM
+//   write-poll-enomem  every other write would block, and poll fails with ENOMEM
+//   write-poll-hup     every write would block, and poll reports a hang-up
+//   close-eio          closing standard output fails with EIO
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <poll.h>
 #include <string_view>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
 
+char const* const name = std::getenv("INJECT_FAULT");
+std::string_view const fault = name != nullptr ? name : "";
+
 // How many of `size` bytes a call may move, or -1 with errno set.
 ssize_t allowed(std::size_t size, bool writing)
 {
-    static int calls = 0;
-    static int writes = 0;
-    ++calls;
-    writes += writing;
-    char const* const name = std::getenv("INJECT_FAULT");
-    std::string_view const fault = name != nullptr ? name : "";
-    if (fault == "write-0" && writing) {
+    static int calls[2] = {0, 0}; // reads, writes
+    int const call = ++calls[writing];
+    bool const odd = call % 2 == 1;
+    bool const would_block =
+        (odd && fault == "eagain-poll-eintr") ||
+        (odd && fault == (writing ? "write-poll-enomem" : "read-poll-enomem")) ||
+        (writing && fault == "write-poll-hup");
+    bool const eio = writing && fault.starts_with("write-eio-") && std::atoi(name + 10) == call;
+    int const error = odd && fault == "eintr" ? EINTR : would_block ? EAGAIN : eio ? EIO : 0;
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    if (writing && fault == "write-0") {
         return 0;
-    }
-    if (writing && fault.starts_with("write-eio-") && std::atoi(name + 10) == writes) {
-        errno = EIO;
-        return -1;
-    }
-    if (fault == "eintr" && calls % 2 == 1) {
-        errno = EINTR;
-        return -1;
     }
     return static_cast<ssize_t>(fault == "one-byte" ? std::min<std::size_t>(size, 1) : size);
 }
@@ -49,4 +57,28 @@ extern "C" ssize_t write(int fd, void const* buffer, std::size_t size)
 {
     ssize_t const n = fd == STDOUT_FILENO ? allowed(size, true) : static_cast<ssize_t>(size);
     return n <= 0 ? n : syscall(SYS_write, fd, buffer, n);
+}
+
+// The program waits without a time limit.
+extern "C" int poll(pollfd* fds, nfds_t count, int)
+{
+    static int calls = 0;
+    bool const fails = fault.ends_with("poll-enomem");
+    if (fails || (fault == "eagain-poll-eintr" && ++calls % 2 == 1)) {
+        errno = fails ? ENOMEM : EINTR;
+        return -1;
+    }
+    int const ready = ppoll(fds, count, nullptr, nullptr);
+    short const hang_up = fault == "write-poll-hup" ? POLLHUP : 0;
+    fds[0].revents |= hang_up;
+    return ready;
+}
+
+extern "C" int close(int fd)
+{
+    if (syscall(SYS_close, fd) != 0) {
+        return -1;
+    }
+    errno = EIO;
+    return fd == STDOUT_FILENO && fault == "close-eio" ? -1 : 0;
 }

@@ -44,43 +44,37 @@ int wait_until_ready(int fd, short events, bool& hung_up)
 
 // ---- Standard input ---------------------------------------------------------
 
-// Standard input, read in blocks into storage its owner hands it.  next() and
-// next_after() are the per-character paths and stay inline; refilling the
-// block, waiting and errors are out of line.
+// Standard input, read in blocks into storage its owner hands it: room for a
+// block and for the NUL that is put after each block's text, so that the C
+// library's strspn can scan a block whole.  next() and next_after() are the
+// per-character paths and stay inline; refilling the block, waiting and
+// errors are out of line.
 class Input {
   public:
-    explicit Input(std::span<unsigned char> block) : block_(block)
+    explicit Input(std::span<char> storage) : storage_(storage)
     {
+        storage_[0] = '\0';
     }
 
     // The next character as an unsigned char, or EOF once the input has ended
     // or failed.  Both are for good: later calls give EOF as well.
     int next()
     {
-        if (next_ != end_) [[likely]] {
-            return *next_++;
+        if (next_ == end_ && !refill()) {
+            return EOF;
         }
-        return refill();
+        return static_cast<unsigned char>(*next_++);
     }
 
-    // Passes over the characters for which `skip` holds and gives the first
-    // one for which it does not, as next() would.  `skip(EOF)` must be false.
-    // The scan runs on local pointers and the object is updated once a block:
-    // stepping next_ itself would store and reload it at every character,
-    // since a load through an unsigned char pointer may alias it.
-    template <typename Skip> int next_after(Skip skip)
+    // Passes over the characters in `set` and gives the first one that is
+    // not, as next() would.  strspn stops at the NUL after the block as well
+    // as at a NUL in the input, which no set holds; only the first is the end.
+    int next_after(char const* set)
     {
-        int c = EOF;
         do {
-            unsigned char const* const found = std::find_if_not(next_, end_, skip);
-            if (found != end_) {
-                next_ = found + 1;
-                return *found;
-            }
-            next_ = end_;
-            c = refill();
-        } while (skip(c));
-        return c;
+            next_ += std::strspn(next_, set);
+        } while (next_ == end_ && refill());
+        return next();
     }
 
     // Puts back `c`, the character that next() or next_after() gave last
@@ -110,15 +104,17 @@ class Input {
     }
 
   private:
-    [[gnu::noinline]] int refill()
+    // Reads the next block; false once the input has ended or failed.
+    [[gnu::noinline]] bool refill()
     {
         bool hung_up = false;
         while (!ended_) {
-            ssize_t const n = read(STDIN_FILENO, block_.data(), block_.size());
+            ssize_t const n = read(STDIN_FILENO, storage_.data(), storage_.size() - 1);
             if (n > 0) {
-                next_ = block_.data();
+                storage_[static_cast<std::size_t>(n)] = '\0';
+                next_ = storage_.data();
                 end_ = next_ + n;
-                return *next_++;
+                return true;
             }
             if (n == 0) {
                 ended_ = true;
@@ -136,12 +132,12 @@ class Input {
                 ended_ = error_ != 0;
             }
         }
-        return EOF;
+        return false;
     }
 
-    std::span<unsigned char> const block_;
-    unsigned char const* next_ = block_.data();
-    unsigned char const* end_ = next_;
+    std::span<char> const storage_;
+    char const* next_ = storage_.data();
+    char const* end_ = next_;
     bool ended_ = false;
     int error_ = 0;
 };
@@ -204,13 +200,10 @@ int finish(Input& input, int write_error)
 
 // ---- The reading rule -------------------------------------------------------
 
-// White space and digits as isspace and isdigit define them in the C locale,
-// which this program never leaves.  They are function objects, not functions,
-// so that the scanning loops compile them in rather than call them: a call
-// per character would cost more than the check itself.
-constexpr auto is_space = [](int c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-constexpr auto is_digit = [](int c) { return c >= '0' && c <= '9'; };
-constexpr auto is_zero = [](int c) { return c == '0'; };
+bool is_digit(int c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Reads one number the way the "%d" conversion of scanf does: white space
 // is skipped, then an optional sign and decimal digits.  The character that
@@ -220,15 +213,17 @@ constexpr auto is_zero = [](int c) { return c == '0'; };
 // does not grow with the input.
 std::int32_t read_number(Input& in)
 {
-    int c = in.next_after(is_space);
+    // White space as isspace defines it in the C locale, which this program
+    // never leaves.
+    int c = in.next_after(" \t\n\v\f\r");
 
     bool const negative = c == '-';
     if (c == '+' || c == '-') {
         c = in.next();
     }
     // Leading zeros add nothing and never count towards the limit.
-    if (is_zero(c)) {
-        c = in.next_after(is_zero);
+    if (c == '0') {
+        c = in.next_after("0");
     }
 
     // With the leading zeros gone, the limit is passed within 11 digits, so
@@ -241,7 +236,7 @@ std::int32_t read_number(Input& in)
     }
     // Past the limit only the length of the run is left to consume.
     if (is_digit(c)) {
-        c = in.next_after(is_digit);
+        c = in.next_after("0123456789");
     }
     magnitude = std::min(magnitude, limit);
     in.put_back(c);
@@ -258,10 +253,11 @@ std::int32_t read_number(Input& in)
 // reach anyone, and what followed the gap could only mislead.
 int main()
 {
-    // Static, since 64 KiB would not fit on a small stack; aligned to a page,
-    // so that an input opened with O_DIRECT can be read into it.
-    alignas(4096) static unsigned char block[1 << 16];
-    Input input(block);
+    // A 64 KiB block and the NUL after it.  Static, since that would not fit
+    // on a small stack; aligned to a page, so that an input opened with
+    // O_DIRECT can be read into it.
+    alignas(4096) static char storage[(1 << 16) + 1];
+    Input input(storage);
 
     if (int const error = write_all(STDOUT_FILENO, "Enter the first number please:")) {
         return finish(input, error);

@@ -28,8 +28,8 @@ bool would_block(int error)
 
 // Waits until a non-blocking `fd` is ready for `events`.  Gives 0, or the
 // error number if poll itself fails.  `hung_up` tells whether poll reported
-// that the other side is gone or the descriptor failed: a call that still
-// would block after that can never go through, and waiting again would spin.
+// that the other side is gone: a call that still would block after that can
+// never go through, and waiting again would spin.
 int wait_until_ready(int fd, short events, bool& hung_up)
 {
     pollfd ready{fd, events, 0};
@@ -38,7 +38,17 @@ int wait_until_ready(int fd, short events, bool& hung_up)
             return errno;
         }
     }
-    hung_up = (ready.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+    hung_up = (ready.revents & (POLLHUP | POLLRDHUP)) != 0;
+    if (ready.revents == POLLERR) {
+        // An error and nothing else, while the call would block: an entry on
+        // a socket's error queue, such as a zero-copy completion or an ICMP
+        // report.  Reads and writes leave it there, and poll reports it at
+        // once for as long as it stays; it belongs to whoever set the socket
+        // up.  A pause of 10 ms between tries keeps the wait from spinning.
+        // It is a poll of no descriptor: another function of the C library
+        // would be one more symbol for the dynamic loader at every start.
+        poll(nullptr, 0, 10);
+    }
     return 0;
 }
 

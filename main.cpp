@@ -142,6 +142,10 @@ class Input {
                 ended_ = error_ != 0;
             }
         }
+        // A read that failed may have written into the block all the same:
+        // it is emptied, so that none of that is ever scanned or handed back.
+        storage_[0] = '\0';
+        next_ = end_ = storage_.data();
         return false;
     }
 

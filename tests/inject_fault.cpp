@@ -3,13 +3,15 @@
 // devices and busy systems do.  INJECT_FAULT names the fault:
 //   write-0            every write takes nothing and gives no error
 //   write-eio-N        the Nth write fails with EIO
+//   read-eio-N         the Nth read fills the buffer as it would, then fails with EIO
 //   one-byte           every read and write moves one byte at most
+//   read-short         every other read, from the second on, moves one byte at most
 //   eintr              every other read and write is interrupted before it starts
 //   eagain-poll-eintr  every other read, write and poll would block / is interrupted
 //   read-poll-enomem   every other read would block, and poll fails with ENOMEM
 //   write-poll-enomem  every other write would block, and poll fails with ENOMEM
 //   write-poll-hup     every write would block, and poll reports a hang-up
-//   close-eio          closing standard output fails with EIO
+//   close-eio          closing standard output fails with EIO (close-edquot: EDQUOT)
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -33,7 +35,8 @@ ssize_t allowed(std::size_t size, bool writing)
         (odd && fault == "eagain-poll-eintr") ||
         (odd && fault == (writing ? "write-poll-enomem" : "read-poll-enomem")) ||
         (writing && fault == "write-poll-hup");
-    bool const eio = writing && fault.starts_with("write-eio-") && std::atoi(name + 10) == call;
+    std::string_view const eio_fault = writing ? "write-eio-" : "read-eio-";
+    bool const eio = fault.starts_with(eio_fault) && std::atoi(name + eio_fault.size()) == call;
     int const error = odd && fault == "eintr" ? EINTR : would_block ? EAGAIN : eio ? EIO : 0;
     if (error != 0) {
         errno = error;
@@ -42,7 +45,8 @@ ssize_t allowed(std::size_t size, bool writing)
     if (writing && fault == "write-0") {
         return 0;
     }
-    return static_cast<ssize_t>(fault == "one-byte" ? std::min<std::size_t>(size, 1) : size);
+    bool const one_byte = fault == "one-byte" || (!writing && !odd && fault == "read-short");
+    return static_cast<ssize_t>(one_byte ? std::min<std::size_t>(size, 1) : size);
 }
 
 } // namespace
@@ -50,6 +54,10 @@ ssize_t allowed(std::size_t size, bool writing)
 extern "C" ssize_t read(int fd, void* buffer, std::size_t size)
 {
     ssize_t const n = fd == STDIN_FILENO ? allowed(size, false) : static_cast<ssize_t>(size);
+    if (n < 0 && errno == EIO) {
+        pread(fd, buffer, size, lseek(fd, 0, SEEK_CUR));
+        errno = EIO;
+    }
     return n < 0 ? n : syscall(SYS_read, fd, buffer, n);
 }
 
@@ -76,9 +84,11 @@ extern "C" int poll(pollfd* fds, nfds_t count, int)
 
 extern "C" int close(int fd)
 {
-    if (syscall(SYS_close, fd) != 0) {
+    int const error = fault == "close-eio" ? EIO : fault == "close-edquot" ? EDQUOT : 0;
+    auto const closed = static_cast<int>(syscall(SYS_close, fd));
+    if (closed == 0 && fd == STDOUT_FILENO && error != 0) {
+        errno = error;
         return -1;
     }
-    errno = EIO;
-    return fd == STDOUT_FILENO && fault == "close-eio" ? -1 : 0;
+    return closed;
 }

@@ -67,8 +67,8 @@ extern "C" ssize_t write(int fd, void const* buffer, std::size_t size)
     return n <= 0 ? n : syscall(SYS_write, fd, buffer, n);
 }
 
-// The program waits without a time limit.
-extern "C" int poll(pollfd* fds, nfds_t count, int)
+// Polls as asked: on one descriptor, or on none to pause (never after a hang-up).
+extern "C" int poll(pollfd* fds, nfds_t count, int timeout)
 {
     static int calls = 0;
     bool const fails = fault.ends_with("poll-enomem");
@@ -76,9 +76,11 @@ extern "C" int poll(pollfd* fds, nfds_t count, int)
         errno = fails ? ENOMEM : EINTR;
         return -1;
     }
-    int const ready = ppoll(fds, count, nullptr, nullptr);
-    short const hang_up = fault == "write-poll-hup" ? POLLHUP : 0;
-    fds[0].revents |= hang_up;
+    timespec const limit{timeout / 1000, timeout % 1000 * 1'000'000L};
+    int const ready = ppoll(fds, count, timeout < 0 ? nullptr : &limit, nullptr);
+    if (fault == "write-poll-hup") {
+        fds[0].revents |= POLLHUP;
+    }
     return ready;
 }
 

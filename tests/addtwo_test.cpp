@@ -258,9 +258,8 @@ std::string report(char const* what, int error)
 // Arguments, whatever they are, change nothing.
 TEST(Dialogue, FiveAndSevenWriteExactlyTheThreeTexts)
 {
-    std::vector<char const*> const arguments[] = {{},
-                                                  {"--help", "-h", "--version", "1", "2", "", "-"}};
-    for (auto const& args : arguments) {
+    std::vector<char const*> const cases[] = {{}, {"--help", "-h", "--version", "1", "2", "", "-"}};
+    for (auto const& args : cases) {
         Outcome const run = run_addtwo("5\n7\n", Stdin::pipe, Stdout::captured, nullptr, args);
         EXPECT_EQ(run.out, transcript("12"));
         EXPECT_EQ(run.out.size(), 83U);
@@ -522,9 +521,8 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
             pollfd queued{in[0], 0, 0};
             ASSERT_EQ(poll(&queued, 1, 5'000), 1);
         }
-        if (kind != pipes) {
-            out[0] = in[1];
-            out[1] = in[0];
+        if (kind != pipes) { // one socket both ways
+            std::tie(out[0], out[1]) = std::pair(in[1], in[0]);
         }
         ASSERT_EQ(fcntl(in[0], F_SETFL, O_NONBLOCK), 0);
         ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
 #include <poll.h>
 #include <span>
@@ -21,9 +22,17 @@
 
 namespace {
 
-bool would_block(int error)
+// Whether a call on `fd` that failed with `error` is to be waited out: it
+// would have blocked, and `fd` is non-blocking now.  On a blocking descriptor
+// EAGAIN means that a time limit set on it (SO_RCVTIMEO, SO_SNDTIMEO) has run
+// out, which is a failure like any other.
+bool would_block(int fd, int error)
 {
-    return error == EAGAIN || error == EWOULDBLOCK;
+    if (error != EAGAIN && error != EWOULDBLOCK) {
+        return false;
+    }
+    int const flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) != 0;
 }
 
 // Waits until a non-blocking `fd` is ready for `events`.  Gives 0, or the
@@ -126,16 +135,17 @@ class Input {
                 end_ = next_ + n;
                 return true;
             }
-            if (n == 0) {
-                ended_ = true;
-            } else if (errno == EINTR) {
+            int const error = n < 0 ? errno : 0;
+            if (error == EINTR) {
                 continue;
-            } else if (!would_block(errno)) {
-                error_ = errno;
+            }
+            if (error != 0 && !would_block(STDIN_FILENO, error)) {
+                error_ = error;
                 ended_ = true;
-            } else if (hung_up) {
-                // Readable by poll and still nothing to read: a datagram
-                // socket whose reading side is shut down.  Nothing can come.
+            } else if (n == 0 || hung_up) {
+                // The end of the input; or readable by poll and still nothing
+                // to read, as from a datagram socket whose reading side is
+                // shut down, where nothing can come.
                 ended_ = true;
             } else {
                 error_ = wait_until_ready(STDIN_FILENO, POLLIN | POLLRDHUP, hung_up);
@@ -167,18 +177,25 @@ int write_all(int fd, std::string_view text)
         ssize_t const n = write(fd, text.data(), text.size());
         if (n > 0) {
             text.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n == 0) {
+            continue;
+        }
+        if (n == 0) {
             // A device that takes nothing and says nothing would be asked
             // again for ever; it is full as far as this program can tell.
             return ENOSPC;
-        } else if (errno == EINTR) {
+        }
+        int const error = errno;
+        if (error == EINTR) {
             continue;
-        } else if (!would_block(errno)) {
-            return errno;
-        } else if (hung_up) {
-            return EPIPE; // writable by poll after a hang-up, and still no room
-        } else if (int const error = wait_until_ready(fd, POLLOUT, hung_up)) {
+        }
+        if (!would_block(fd, error)) {
             return error;
+        }
+        if (hung_up) {
+            return EPIPE; // writable by poll after a hang-up, and still no room
+        }
+        if (int const failed = wait_until_ready(fd, POLLOUT, hung_up)) {
+            return failed;
         }
     }
     return 0;

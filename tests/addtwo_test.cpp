@@ -17,6 +17,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -55,10 +56,12 @@ template <typename Result> Result check(Result result, char const* what)
     return result;
 }
 
-// How standard output is handed over: `no_reader` is a pipe whose reader has
-// gone, `_ignored` the same where the caller ignores SIGPIPE; `size_limit` is a
-// file under a size limit of 0.
-enum class Stdout { captured, full_device, closed, no_reader, no_reader_ignored, size_limit };
+// How standard output is handed over: `captured` is a file, given non-blocking
+// so that an injected EAGAIN is waited on; `full` is /dev/full; `no_reader` is
+// a pipe whose reader has gone, `_ignored` the same where the caller ignores
+// SIGPIPE; `size_limit` is captured under a file-size limit of 0; `time_limit`
+// is a full blocking socket, never read, with a send time limit.
+enum class Stdout { captured, full, closed, no_reader, no_reader_ignored, size_limit, time_limit };
 
 // Starts the program on `in`, `out` and `err` (a negative one is left closed),
 // in a session of its own where a terminal on `in` is the controlling one.  Its
@@ -140,6 +143,20 @@ std::string read_some(int fd, std::size_t count)
     return text;
 }
 
+// Fills the non-blocking `fd` until it takes no more; returns how much it took.
+std::size_t fill(int fd)
+{
+    std::size_t filled = 0;
+    char const block[4096] = {};
+    for (ssize_t n = 0; (n = write(fd, block, sizeof block)) > 0;) {
+        filled += static_cast<std::size_t>(n);
+    }
+    if (errno != EAGAIN) {
+        throw std::system_error(errno, std::generic_category(), "write");
+    }
+    return filled;
+}
+
 // What is left in `fd` from `offset` on; closes it.
 std::string rest_of(int fd, off_t offset)
 {
@@ -179,17 +196,30 @@ bool waits(pid_t pid, int unread = -1)
     return false;
 }
 
-// How standard input is handed over: `record` is one sequenced-packet record;
-// `dgram` (Unix) and `udp` are datagram sockets whose reading side is shut
-// down, `_nb` the same non-blocking; `reset` is a non-blocking stream socket
-// whose peer, once the program waits, closes with data unread, which resets it.
-enum class Stdin { pipe, file, direct, record, closed, dir, dgram, dgram_nb, udp, udp_nb, reset };
+// How standard input is handed over.
+enum class Stdin {
+    pipe,       //
+    file,       // a file, from which the rest is read back
+    file_nb,    // the same, opened non-blocking
+    direct,     // the same, opened with O_DIRECT
+    record,     // one sequenced-packet record
+    closed,     //
+    dir,        // a directory
+    dgram,      // a Unix datagram socket whose reading side is shut down
+    dgram_nb,   // the same, non-blocking
+    udp,        // a UDP socket whose reading side is shut down
+    udp_nb,     // the same, non-blocking
+    reset,      // a non-blocking socket reset by its peer once the program waits
+    time_limit, // a blocking Unix datagram socket, sent nothing, with a receive time limit
+};
 
 struct Outcome {
     std::string out, err;
     int exit_code;    // as a shell reports it: 128 + N for a death by signal N
     std::string rest; // from a file: what the next reader of it gets
 };
+
+timeval const time_limit{0, 200'000}; // on the blocking sockets of the kinds above
 
 // Feeds `input` to the program through `from`, and waits for it to end.  A
 // fault, if named, is what tests/inject_fault.cpp does to its streams.
@@ -205,8 +235,11 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
         int const type = from == Stdin::record ? SOCK_SEQPACKET : SOCK_STREAM | SOCK_NONBLOCK;
         check(socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, ends), "socketpair");
         send(in, from == Stdin::reset ? "unread" : "");
-    } else if (from == Stdin::file || from == Stdin::direct) {
-        in = check(file_input(input, from == Stdin::direct ? O_DIRECT : 0, reread), "open");
+    } else if (from == Stdin::file || from == Stdin::file_nb || from == Stdin::direct) {
+        int const flags = from == Stdin::direct    ? O_DIRECT
+                          : from == Stdin::file_nb ? O_NONBLOCK
+                                                   : 0;
+        in = check(file_input(input, flags, reread), "open");
     } else if (from == Stdin::dir) {
         in = check(open("/", O_RDONLY | O_CLOEXEC), "open");
     } else if (from != Stdin::closed) {
@@ -216,22 +249,41 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
         sockaddr_in const discard{AF_INET, htons(9), {htonl(INADDR_LOOPBACK)}, {}}; // sent nothing
         check(udp ? connect(in, reinterpret_cast<sockaddr const*>(&discard), sizeof discard) : 0,
               "connect");
-        check(shutdown(in, SHUT_RD), "shutdown");
+        if (from == Stdin::time_limit) {
+            check(setsockopt(in, SOL_SOCKET, SO_RCVTIMEO, &time_limit, sizeof time_limit),
+                  "setsockopt");
+        } else {
+            check(shutdown(in, SHUT_RD), "shutdown");
+        }
     }
     int const captured = check(memfd_create("stdout", MFD_CLOEXEC), "memfd_create");
     int const err = check(memfd_create("stderr", MFD_CLOEXEC), "memfd_create");
+    check(fcntl(captured, F_SETFL, O_NONBLOCK), "fcntl");
     int out = to == Stdout::captured || to == Stdout::size_limit ? captured : -1;
-    if (to == Stdout::full_device) {
+    int out_peer = -1; // the other end of a socket, kept open until the program ends
+    if (to == Stdout::full) {
         out = check(open("/dev/full", O_WRONLY | O_CLOEXEC), "open");
     } else if (to == Stdout::no_reader || to == Stdout::no_reader_ignored) {
         int pipe_ends[2];
         check(pipe2(pipe_ends, O_CLOEXEC), "pipe2");
         close(pipe_ends[0]);
         out = pipe_ends[1];
+    } else if (to == Stdout::time_limit) {
+        int socket_ends[2];
+        check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, socket_ends),
+              "socketpair");
+        out = socket_ends[0];
+        out_peer = socket_ends[1];
+        fill(out);
+        check(fcntl(out, F_SETFL, 0), "fcntl");
+        check(setsockopt(out, SOL_SOCKET, SO_SNDTIMEO, &time_limit, sizeof time_limit),
+              "setsockopt");
     }
 
     pid_t const pid = start_addtwo(in, out, err, to, fault, args);
-    close(out != captured ? out : -1);
+    if (out != captured) {
+        close(out);
+    }
     close(reread < 0 ? in : -1); // a file's offset is still to be read
     if (from == Stdin::reset) {
         waits(pid);
@@ -240,6 +292,9 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
     }
     close(feed);
     int const exit_code = wait_for(pid);
+    if (out_peer >= 0) {
+        close(out_peer);
+    }
     std::string const rest = reread < 0 ? "" : rest_of(reread, lseek(in, 0, SEEK_CUR));
     close(reread < 0 ? -1 : in);
     return {rest_of(captured, 0), rest_of(err, 0), exit_code, rest};
@@ -387,11 +442,12 @@ TEST(Dialogue, LeavesTheRestOfAFileForTheNextReader)
 // said on standard error and exits 1.  SIGPIPE ends the program where the reader
 // has gone, unless the caller ignores it, and SIGXFSZ past a file-size limit.
 // Reads and writes that are cut short, interrupted or have to wait are no
-// failure, nor is a datagram socket that can never be read.
+// failure, nor is a datagram socket that can never be read; a time limit that
+// runs out on a blocking socket is, whatever the other stream's flags.
 TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
 {
     std::tuple<Stdin, Stdout, char const*, std::string, int, int, std::string> const cases[] = {
-        {Stdin::file, Stdout::full_device, nullptr, "", 0, ENOSPC, " 5\n7\n"},
+        {Stdin::file, Stdout::full, nullptr, "", 0, ENOSPC, " 5\n7\n"},
         {Stdin::file, Stdout::captured, "write-0", "", 0, ENOSPC, " 5\n7\n"},
         {Stdin::file, Stdout::captured, "write-eio-2", first_prompt, 0, EIO, "\n7\n"},
         {Stdin::file, Stdout::captured, "write-eio-3", first_prompt + second_prompt, 0, EIO, "\n"},
@@ -399,6 +455,7 @@ TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
         {Stdin::file, Stdout::captured, "close-edquot", transcript("12"), 0, EDQUOT, "\n"},
         {Stdin::file, Stdout::captured, "write-poll-enomem", "", 0, ENOMEM, " 5\n7\n"},
         {Stdin::file, Stdout::captured, "write-poll-hup", "", 0, EPIPE, " 5\n7\n"},
+        {Stdin::file_nb, Stdout::time_limit, nullptr, "", 0, EAGAIN, " 5\n7\n"},
         {Stdin::file, Stdout::no_reader, nullptr, "", 0, 0, " 5\n7\n"},
         {Stdin::file, Stdout::no_reader_ignored, nullptr, "", 0, EPIPE, " 5\n7\n"},
         {Stdin::file, Stdout::size_limit, nullptr, "", 0, 0, " 5\n7\n"},
@@ -406,14 +463,16 @@ TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
         {Stdin::closed, Stdout::captured, nullptr, transcript("0"), EBADF, 0, ""},
         {Stdin::dir, Stdout::captured, nullptr, transcript("0"), EISDIR, 0, ""},
         {Stdin::dir, Stdout::captured, "write-eio-2", first_prompt, EISDIR, EIO, ""},
-        {Stdin::file, Stdout::captured, "read-poll-enomem", transcript("0"), ENOMEM, 0, " 5\n7\n"},
+        {Stdin::file_nb, Stdout::captured, "read-poll-enomem", transcript("0"), ENOMEM, 0,
+         " 5\n7\n"},
         {Stdin::file, Stdout::captured, "read-eio-1", transcript("0"), EIO, 0, " 5\n7\n"},
+        {Stdin::time_limit, Stdout::captured, nullptr, transcript("0"), EAGAIN, 0, ""},
         {Stdin::reset, Stdout::captured, nullptr, transcript("0"), ECONNRESET, 0, ""},
         {Stdin::file, Stdout::captured, "one-byte", transcript("12"), 0, 0, "\n"},
         {Stdin::pipe, Stdout::captured, "one-byte", transcript("12"), 0, 0, ""},
         {Stdin::file, Stdout::captured, "eintr", transcript("12"), 0, 0, "\n"},
         {Stdin::pipe, Stdout::captured, "eintr", transcript("12"), 0, 0, ""},
-        {Stdin::file, Stdout::captured, "eagain-poll-eintr", transcript("12"), 0, 0, "\n"},
+        {Stdin::file_nb, Stdout::captured, "eagain-poll-eintr", transcript("12"), 0, 0, "\n"},
         {Stdin::dgram, Stdout::captured, nullptr, transcript("0"), 0, 0, ""},
         {Stdin::dgram_nb, Stdout::captured, nullptr, transcript("0"), 0, 0, ""},
         {Stdin::udp, Stdout::captured, nullptr, transcript("0"), 0, 0, ""},
@@ -528,12 +587,7 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
         ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
 
         // The first prompt meets a full pipe.  A failed wait fails at once.
-        std::size_t filled = 0;
-        char const block[4096] = {};
-        for (ssize_t n = 0; (n = write(out[1], block, sizeof block)) > 0;) {
-            filled += static_cast<std::size_t>(n);
-        }
-        ASSERT_EQ(errno, EAGAIN);
+        std::size_t const filled = fill(out[1]);
         pid_t const pid = start_addtwo(in[0], out[1], STDERR_FILENO);
         ASSERT_TRUE(waits(pid));
         EXPECT_EQ(read_some(out[0], filled).size(), filled);

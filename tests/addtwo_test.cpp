@@ -47,6 +47,9 @@ std::string transcript(std::string_view sum)
 // the dynamic loader would take for the end of the name.
 int const fault_library = open(INJECT_FAULT_PATH, O_RDONLY | O_CLOEXEC);
 std::string const preload = "LD_PRELOAD=/proc/self/fd/" + std::to_string(fault_library);
+// Where the fault library notes each fault it injects, a byte a fault.
+int const injected = memfd_create("injected", MFD_CLOEXEC);
+std::string const injected_log = "INJECT_FAULT_LOG=" + std::to_string(injected);
 
 template <typename Result> Result check(Result result, char const* what)
 {
@@ -79,7 +82,8 @@ pid_t start_addtwo(int in, int out, int err, Stdout to = Stdout::captured,
     std::vector<char const*> env{nullptr};
     if (fault != nullptr) {
         // The sanitizers' run-time would rather be loaded first.
-        env = {inject.c_str(), preload.c_str(), "ASAN_OPTIONS=verify_asan_link_order=0", nullptr};
+        env = {inject.c_str(), preload.c_str(), injected_log.c_str(),
+               "ASAN_OPTIONS=verify_asan_link_order=0", nullptr};
     }
     pid_t const pid = check(fork(), "fork");
     if (pid != 0) {
@@ -91,7 +95,9 @@ pid_t start_addtwo(int in, int out, int err, Stdout to = Stdout::captured,
     for (int target = 0; target < 3; ++target) {
         streams[target] < 0 ? close(target) : dup2(streams[target], target);
     }
-    fcntl(fault_library, F_SETFD, fault != nullptr ? 0 : FD_CLOEXEC);
+    for (int const fd : {fault_library, injected}) {
+        fcntl(fd, F_SETFD, fault != nullptr ? 0 : FD_CLOEXEC);
+    }
     std::signal(SIGPIPE, to == Stdout::no_reader_ignored ? SIG_IGN : SIG_DFL);
     std::signal(SIGXFSZ, SIG_DFL);
     rlimit const stack{32 << 10, 32 << 10}, processor{1, 1}, none{0, 0};
@@ -280,6 +286,8 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
               "setsockopt");
     }
 
+    check(ftruncate(injected, 0), "ftruncate");
+    check(lseek(injected, 0, SEEK_SET), "lseek");
     pid_t const pid = start_addtwo(in, out, err, to, fault, args);
     if (out != captured) {
         close(out);
@@ -292,6 +300,9 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
     }
     close(feed);
     int const exit_code = wait_for(pid);
+    if (fault != nullptr) {
+        EXPECT_GT(lseek(injected, 0, SEEK_CUR), 0) << fault << " was never injected";
+    }
     if (out_peer >= 0) {
         close(out_peer);
     }

@@ -3,9 +3,10 @@
 // devices and busy systems do.  INJECT_FAULT names the fault:
 //   write-0            every write takes nothing and gives no error
 //   write-eio-N        the Nth write fails with EIO
-//   read-eio-N         the Nth read fills the buffer as it would, then fails with EIO
+//   read-eio-N         the Nth read fails with EIO, having filled the buffer
+//                      from the input's offset where it has one
 //   one-byte           every read and write moves one byte at most
-//   read-short         every other read, from the second on, moves one byte at most
+//   read-short         every other read, from the first on, moves one byte at most
 //   eintr              every other read and write is interrupted before it starts
 //   eagain-poll-eintr  every other read, write and poll would block / is interrupted
 //   read-poll-enomem   every other read would block, and poll fails with ENOMEM
@@ -24,6 +25,20 @@ namespace {
 
 char const* const name = std::getenv("INJECT_FAULT");
 std::string_view const fault = name != nullptr ? name : "";
+char const* const log = std::getenv("INJECT_FAULT_LOG");
+
+// Notes an injected fault on the descriptor INJECT_FAULT_LOG names, where the
+// tests count them; returns `result`, with errno set to `error` unless that is 0.
+ssize_t injected(ssize_t result, int error = 0)
+{
+    if (log != nullptr) {
+        syscall(SYS_write, std::atoi(log), "!", 1);
+    }
+    if (error != 0) {
+        errno = error;
+    }
+    return result;
+}
 
 // How many of `size` bytes a call may move, or -1 with errno set.
 ssize_t allowed(std::size_t size, bool writing)
@@ -36,17 +51,18 @@ ssize_t allowed(std::size_t size, bool writing)
         (odd && fault == (writing ? "write-poll-enomem" : "read-poll-enomem")) ||
         (writing && fault == "write-poll-hup");
     std::string_view const eio_fault = writing ? "write-eio-" : "read-eio-";
-    bool const eio = fault.starts_with(eio_fault) && std::atoi(name + eio_fault.size()) == call;
-    int const error = odd && fault == "eintr" ? EINTR : would_block ? EAGAIN : eio ? EIO : 0;
+    int const eio_call = fault.starts_with(eio_fault) ? std::atoi(name + eio_fault.size()) : 0;
+    int const error = odd && fault == "eintr" ? EINTR
+                      : would_block           ? EAGAIN
+                      : call == eio_call      ? EIO
+                                              : 0;
+    bool const one_byte = fault == "one-byte" || (!writing && odd && fault == "read-short");
+    bool const nothing = writing && fault == "write-0";
+    std::size_t const moved = nothing ? 0 : one_byte ? std::min<std::size_t>(size, 1) : size;
     if (error != 0) {
-        errno = error;
-        return -1;
+        return injected(-1, error);
     }
-    if (writing && fault == "write-0") {
-        return 0;
-    }
-    bool const one_byte = fault == "one-byte" || (!writing && !odd && fault == "read-short");
-    return static_cast<ssize_t>(one_byte ? std::min<std::size_t>(size, 1) : size);
+    return moved < size ? injected(static_cast<ssize_t>(moved)) : static_cast<ssize_t>(size);
 }
 
 } // namespace
@@ -67,18 +83,17 @@ extern "C" ssize_t write(int fd, void const* buffer, std::size_t size)
     return n <= 0 ? n : syscall(SYS_write, fd, buffer, n);
 }
 
-// Polls as asked: on one descriptor, or on none to pause (never after a hang-up).
 extern "C" int poll(pollfd* fds, nfds_t count, int timeout)
 {
     static int calls = 0;
     bool const fails = fault.ends_with("poll-enomem");
     if (fails || (fault == "eagain-poll-eintr" && ++calls % 2 == 1)) {
-        errno = fails ? ENOMEM : EINTR;
-        return -1;
+        return static_cast<int>(injected(-1, fails ? ENOMEM : EINTR));
     }
     timespec const limit{timeout / 1000, timeout % 1000 * 1'000'000L};
     int const ready = ppoll(fds, count, timeout < 0 ? nullptr : &limit, nullptr);
-    if (fault == "write-poll-hup") {
+    if (fault == "write-poll-hup" && count > 0) {
+        injected(0);
         fds[0].revents |= POLLHUP;
     }
     return ready;
@@ -89,8 +104,7 @@ extern "C" int close(int fd)
     int const error = fault == "close-eio" ? EIO : fault == "close-edquot" ? EDQUOT : 0;
     auto const closed = static_cast<int>(syscall(SYS_close, fd));
     if (closed == 0 && fd == STDOUT_FILENO && error != 0) {
-        errno = error;
-        return -1;
+        return static_cast<int>(injected(-1, error));
     }
     return closed;
 }

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -186,17 +187,22 @@ int file_input(std::string_view input, int flags, int& plain)
     return open(("/proc/self/fd/" + std::to_string(plain)).c_str(), O_RDONLY | O_CLOEXEC | flags);
 }
 
-// Whether, within two seconds, the program has taken all that waits for it at
-// its end `unread` (if given) and then sleeps, waiting for something.
+// Whether the program has taken all that waits for it at its end `unread` (if
+// given) and sleeps, waiting for something: seen so, and seen so again a tenth
+// of a second later, ten times the pause the program makes between tries, so
+// that a program that gives up after a pause is caught; within four seconds.
 bool waits(pid_t pid, int unread = -1)
 {
     std::string const stat = "/proc/" + std::to_string(pid) + "/stat";
-    for (int tries = 0; tries < 2000; ++tries, std::this_thread::sleep_for(1ms)) {
+    for (int tries = 0, looks = 0; tries < 4000; ++tries, std::this_thread::sleep_for(1ms)) {
         int bytes = 0;
         std::string line; // the process number, (addtwo), the state and more
         bool const taken = unread < 0 || (ioctl(unread, FIONREAD, &bytes) == 0 && bytes == 0);
         if (taken && std::getline(std::ifstream(stat), line) && line.find(") S ") != line.npos) {
-            return true;
+            if (++looks == 2) {
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
         }
     }
     return false;
@@ -300,11 +306,11 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
     }
     close(feed);
     int const exit_code = wait_for(pid);
-    if (fault != nullptr) {
-        EXPECT_GT(lseek(injected, 0, SEEK_CUR), 0) << fault << " was never injected";
-    }
     if (out_peer >= 0) {
         close(out_peer);
+    }
+    if (fault != nullptr) {
+        EXPECT_GT(lseek(injected, 0, SEEK_CUR), 0) << fault << " was never injected";
     }
     std::string const rest = reread < 0 ? "" : rest_of(reread, lseek(in, 0, SEEK_CUR));
     close(reread < 0 ? -1 : in);
@@ -558,11 +564,13 @@ TEST(Interactive, EachPromptArrivesBeforeTheProgramWaits)
 }
 
 // A caller may share its pipe ends, or one socket for both streams, with
-// O_NONBLOCK set.  The program must wait, not spin, for room in a full pipe and
-// for input that comes late, even where poll reports an error queued on the
-// socket at once, again and again; and it leaves the flags, which belong to the
-// caller too, as they are.  Each part is sent only once the program sleeps, so
-// every wait does happen, and a program that spins is never seen asleep.
+// O_NONBLOCK set, and time limits on the socket that then do not apply.  The
+// program must wait, not spin, for input that comes late and for room in a full
+// pipe or socket, also once the caller has sent all its input and shut down its
+// writing side, and even where poll reports an error queued on the socket at
+// once, again and again; and it leaves the flags, which belong to the caller
+// too, as they are.  Each part is sent only once the program sleeps, so every
+// wait does happen, and a program that spins is never seen asleep.
 TEST(Interactive, NonBlockingStreamsAreWaitedOn)
 {
     enum { pipes, unix_socket, tcp_socket };
@@ -586,19 +594,26 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
             in[0] = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             close(listener);
             ASSERT_EQ(setsockopt(in[0], SOL_SOCKET, SO_ZEROCOPY, &on, sizeof on), 0);
+            // Full while any of what it was given is unsent, so that an
+            // acknowledgement that comes late frees no room.
+            ASSERT_EQ(setsockopt(in[0], IPPROTO_TCP, TCP_NOTSENT_LOWAT, &on, sizeof on), 0);
             ASSERT_EQ(::send(in[0], "x", 1, MSG_ZEROCOPY), 1);
             ASSERT_EQ(read_some(in[1], 1), "x");
             pollfd queued{in[0], 0, 0};
             ASSERT_EQ(poll(&queued, 1, 5'000), 1);
         }
-        if (kind != pipes) { // one socket both ways
-            std::tie(out[0], out[1]) = std::pair(in[1], in[0]);
+        if (kind != pipes) { // one socket both ways, with limits shorter than a wait
+            out[0] = in[1];
+            out[1] = in[0];
+            timeval const limit{0, 20'000};
+            ASSERT_FALSE(setsockopt(in[0], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) ||
+                         setsockopt(in[0], SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
         }
         ASSERT_EQ(fcntl(in[0], F_SETFL, O_NONBLOCK), 0);
         ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
 
         // The first prompt meets a full pipe.  A failed wait fails at once.
-        std::size_t const filled = fill(out[1]);
+        std::size_t filled = fill(out[1]);
         pid_t const pid = start_addtwo(in[0], out[1], STDERR_FILENO);
         ASSERT_TRUE(waits(pid));
         EXPECT_EQ(read_some(out[0], filled).size(), filled);
@@ -609,11 +624,20 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
         send(in[1], "12");
         ASSERT_TRUE(waits(pid, in[0]));
         EXPECT_EQ(fcntl(in[0], F_GETFL) & fcntl(out[1], F_GETFL) & O_NONBLOCK, O_NONBLOCK);
+
+        // The rest comes with the end of the input, and the second prompt
+        // meets a full pipe again.
+        filled = fill(out[1]);
         send(in[1], "34 5");
         close(in[0]);
-        close(kind == pipes ? out[1] : -1);
-        kind == pipes ? close(in[1]) : shutdown(in[1], SHUT_WR);
-
+        if (kind == pipes) {
+            close(out[1]);
+            close(in[1]);
+        } else {
+            shutdown(in[1], SHUT_WR);
+        }
+        ASSERT_TRUE(waits(pid));
+        EXPECT_EQ(read_some(out[0], filled).size(), filled);
         std::string const rest = second_prompt + "Sum of the two numbers is 1239";
         EXPECT_EQ(read_some(out[0], rest.size() + 1), rest);
         close(out[0]);

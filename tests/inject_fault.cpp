@@ -3,8 +3,9 @@
 // devices and busy systems do.  INJECT_FAULT names the fault:
 //   write-0            every write takes nothing and gives no error
 //   write-eio-N        the Nth write fails with EIO
-//   read-eio-N         the Nth read fails with EIO, having filled the buffer
-//                      from the input's offset where it has one
+//   read-eio-N         each read before the Nth moves one byte at most; the Nth
+//                      fails with EIO, having filled the buffer from the input's
+//                      offset where it has one
 //   one-byte           every read and write moves one byte at most
 //   read-short         every other read, from the first on, moves one byte at most
 //   eintr              every other read and write is interrupted before it starts
@@ -56,7 +57,8 @@ ssize_t allowed(std::size_t size, bool writing)
                       : would_block           ? EAGAIN
                       : call == eio_call      ? EIO
                                               : 0;
-    bool const one_byte = fault == "one-byte" || (!writing && odd && fault == "read-short");
+    bool const one_byte = fault == "one-byte" || (!writing && odd && fault == "read-short") ||
+                          (!writing && call < eio_call);
     bool const nothing = writing && fault == "write-0";
     std::size_t const moved = nothing ? 0 : one_byte ? std::min<std::size_t>(size, 1) : size;
     if (error != 0) {

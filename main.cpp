@@ -1,5 +1,5 @@
-// addtwo: asks for two whole numbers on standard input and writes their
-// 32-bit sum to standard output.
+// addtwo: asks for two whole numbers on standard output, reads them from
+// standard input and writes their 32-bit sum to standard output.
 //
 // The standard streams are used straight through their descriptors, with no
 // stdio buffering, so each text leaves whole before the program goes on.
@@ -18,14 +18,15 @@
 #include <poll.h>
 #include <span>
 #include <string_view>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
-// Whether a call on `fd` that failed with `error` is to be waited out: it
-// would have blocked, and `fd` is non-blocking now.  On a blocking descriptor
-// EAGAIN means that a time limit set on it (SO_RCVTIMEO, SO_SNDTIMEO) has run
-// out, which is a failure like any other.
+// Returns whether a call on `fd` that failed with `error` is to be waited
+// out: it would have blocked, and `fd` is non-blocking now.  On a blocking
+// descriptor EAGAIN means that a time limit set on it (SO_RCVTIMEO,
+// SO_SNDTIMEO) has run out, which is a failure like any other.
 bool would_block(int fd, int error)
 {
     if (error != EAGAIN && error != EWOULDBLOCK) {
@@ -35,8 +36,8 @@ bool would_block(int fd, int error)
     return flags >= 0 && (flags & O_NONBLOCK) != 0;
 }
 
-// Waits until a non-blocking `fd` is ready for `events`.  Gives 0, or the
-// error number if poll itself fails.  `hung_up` tells whether poll reported
+// Waits until a non-blocking `fd` is ready for `events`.  Returns 0, or the
+// error number if poll itself fails.  Sets `hung_up` to whether poll reported
 // that the other side is gone: a call that still would block after that can
 // never go through, and waiting again would spin.
 int wait_until_ready(int fd, short events, bool& hung_up)
@@ -49,14 +50,14 @@ int wait_until_ready(int fd, short events, bool& hung_up)
     }
     hung_up = (ready.revents & (POLLHUP | POLLRDHUP)) != 0;
     if (ready.revents == POLLERR) {
-        // An error and nothing else, while the call would block: an entry on
-        // a socket's error queue, such as a zero-copy completion or an ICMP
-        // report.  Reads and writes leave it there, and poll reports it at
-        // once for as long as it stays; it belongs to whoever set the socket
-        // up.  A pause of 10 ms between tries keeps the wait from spinning.
-        // It is a poll of no descriptor: another function of the C library
-        // would be one more symbol for the dynamic loader at every start.
-        poll(nullptr, 0, 10);
+        // An error and nothing else.  On a pipe whose reader has gone, the
+        // write that follows fails with EPIPE.  On a socket it is an entry on
+        // the error queue, such as a zero-copy completion or an ICMP report:
+        // reads and writes leave it there, and poll reports it at once for as
+        // long as it stays, so a pause of 10 ms before the next try keeps the
+        // wait from spinning.  The queue belongs to whoever set the socket up.
+        timespec const pause{0, 10'000'000};
+        nanosleep(&pause, nullptr);
     }
     return 0;
 }
@@ -65,9 +66,8 @@ int wait_until_ready(int fd, short events, bool& hung_up)
 
 // Standard input, read in blocks into storage its owner hands it: room for a
 // block and for the NUL that is put after each block's text, so that the C
-// library's strspn can scan a block whole.  next() and next_after() are the
-// per-character paths and stay inline; refilling the block, waiting and
-// errors are out of line.
+// library's strspn can scan a block whole.  next() is the per-character path
+// and stays inline; refilling the block, waiting and errors are out of line.
 class Input {
   public:
     explicit Input(std::span<char> storage) : storage_(storage)
@@ -75,8 +75,8 @@ class Input {
         storage_[0] = '\0';
     }
 
-    // The next character as an unsigned char, or EOF once the input has ended
-    // or failed.  Both are for good: later calls give EOF as well.
+    // Returns the next character as an unsigned char, or EOF once the input
+    // has ended or failed.  Both are for good: later calls return EOF too.
     int next()
     {
         if (next_ == end_ && !refill()) {
@@ -85,7 +85,7 @@ class Input {
         return static_cast<unsigned char>(*next_++);
     }
 
-    // Passes over the characters in `set` and gives the first one that is
+    // Passes over the characters in `set` and returns the first one that is
     // not, as next() would.  strspn stops at the NUL after the block as well
     // as at a NUL in the input, which no set holds; only the first is the end.
     int next_after(char const* set)
@@ -96,7 +96,7 @@ class Input {
         return next();
     }
 
-    // Puts back `c`, the character that next() or next_after() gave last
+    // Puts back `c`, the character that next() or next_after() returned last
     // (nothing for EOF).
     void put_back(int c)
     {
@@ -116,14 +116,14 @@ class Input {
         }
     }
 
-    // The error number of the read that failed, or 0.
+    // Returns the error number of the read that failed, or 0.
     int error() const
     {
         return error_;
     }
 
   private:
-    // Reads the next block; false once the input has ended or failed.
+    // Reads the next block; returns false once the input has ended or failed.
     [[gnu::noinline]] bool refill()
     {
         bool hung_up = false;
@@ -168,8 +168,9 @@ class Input {
 
 // ---- Standard output and errors ---------------------------------------------
 
-// Gives 0 once all of `text` is written to `fd`, or the error number of the
-// write that failed.
+// Writes all of `text` to `fd`.  Returns 0, or the error number of the write
+// or the poll that failed: ENOSPC for a write that takes nothing, and EPIPE
+// for one that would block after poll has reported a hang-up.
 int write_all(int fd, std::string_view text)
 {
     bool hung_up = false;
@@ -192,7 +193,7 @@ int write_all(int fd, std::string_view text)
             return error;
         }
         if (hung_up) {
-            return EPIPE; // writable by poll after a hang-up, and still no room
+            return EPIPE; // the other side is gone, and there is still no room
         }
         if (int const failed = wait_until_ready(fd, POLLOUT, hung_up)) {
             return failed;
@@ -214,7 +215,7 @@ void report(char const* what, int error)
     }
 }
 
-// Ends a run: hands the unread input back, says what failed, and gives the
+// Ends a run: hands the unread input back, says what failed, and returns the
 // exit status.  Nothing is read once a write has failed, so a read error was
 // met first and is said first.
 int finish(Input& input, int write_error)
@@ -239,7 +240,7 @@ bool is_digit(int c)
 // Reads one number the way the "%d" conversion of scanf does: white space
 // is skipped, then an optional sign and decimal digits.  The character that
 // ends the number is put back for the next read.  A read that finds
-// no digits gives 0, and a number beyond the int32_t range saturates at the
+// no digits returns 0, and a number beyond the int32_t range saturates at the
 // nearest limit; either way every digit of the run is consumed.  Memory use
 // does not grow with the input.
 std::int32_t read_number(Input& in)
@@ -280,8 +281,8 @@ std::int32_t read_number(Input& in)
 
 } // namespace
 
-// Once a write has failed, nothing more is read or written: no answer could
-// reach anyone, and what followed the gap could only mislead.
+// Once a write has failed, nothing more is read or written to standard
+// output; the failure is reported on standard error.
 int main()
 {
     // A 64 KiB block and the NUL after it.  Static, since that would not fit

@@ -94,7 +94,11 @@ pid_t start_addtwo(int in, int out, int err, Stdout to = Stdout::captured,
     ioctl(in, TIOCSCTTY, 0);
     int const streams[] = {in, out, err};
     for (int target = 0; target < 3; ++target) {
-        streams[target] < 0 ? close(target) : dup2(streams[target], target);
+        if (streams[target] < 0) {
+            close(target);
+        } else {
+            dup2(streams[target], target);
+        }
     }
     for (int const fd : {fault_library, injected}) {
         fcntl(fd, F_SETFD, fault != nullptr ? 0 : FD_CLOEXEC);
@@ -298,7 +302,9 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
     if (out != captured) {
         close(out);
     }
-    close(reread < 0 ? in : -1); // a file's offset is still to be read
+    if (reread < 0) {
+        close(in); // a file stays open until its offset has been read
+    }
     if (from == Stdin::reset) {
         waits(pid);
     } else if (feed >= 0) {
@@ -312,8 +318,11 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
     if (fault != nullptr) {
         EXPECT_GT(lseek(injected, 0, SEEK_CUR), 0) << fault << " was never injected";
     }
-    std::string const rest = reread < 0 ? "" : rest_of(reread, lseek(in, 0, SEEK_CUR));
-    close(reread < 0 ? -1 : in);
+    std::string rest;
+    if (reread >= 0) {
+        rest = rest_of(reread, lseek(in, 0, SEEK_CUR));
+        close(in);
+    }
     return {rest_of(captured, 0), rest_of(err, 0), exit_code, rest};
 }
 
@@ -555,8 +564,8 @@ TEST(Interactive, EachPromptArrivesBeforeTheProgramWaits)
             send(ends[0], keys);
             EXPECT_EQ(read_some(ends[0], screen.size()), screen);
         }
-        // Nothing more comes: the program has closed its side by the time the
-        // terminal is closed, which would hang up a program still waiting.
+        // Nothing more comes.  A program still waiting would be hung up as the
+        // terminal is closed, and would not end with status 0.
         EXPECT_EQ(read_some(ends[0], 1), "");
         close(ends[0]);
         EXPECT_EQ(wait_for(pid), 0);
@@ -615,7 +624,8 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
         ASSERT_EQ(fcntl(in[0], F_SETFL, O_NONBLOCK), 0);
         ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
 
-        // The first prompt meets a full pipe.  A failed wait fails at once.
+        // The first prompt meets a full pipe or socket.  A failed wait fails
+        // at once.
         std::size_t filled = fill(out[1]);
         pid_t const pid = start_addtwo(in[0], out[1], STDERR_FILENO);
         ASSERT_TRUE(waits(pid));
@@ -629,7 +639,7 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
         EXPECT_EQ(fcntl(in[0], F_GETFL) & fcntl(out[1], F_GETFL) & O_NONBLOCK, O_NONBLOCK);
 
         // The rest comes with the end of the input, and the second prompt
-        // meets a full pipe again.
+        // meets a full pipe or socket again.
         filled = fill(out[1]);
         send(in[1], "34 5");
         close(in[0]);

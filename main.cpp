@@ -18,22 +18,33 @@
 #include <poll.h>
 #include <span>
 #include <string_view>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 namespace {
 
 // Returns whether a call on `fd` that failed with `error` is to be waited
-// out: it would have blocked, and `fd` is non-blocking now.  On a blocking
-// descriptor EAGAIN means that a time limit set on it (SO_RCVTIMEO,
-// SO_SNDTIMEO) has run out, which is a failure like any other.
-bool would_block(int fd, int error)
+// out.  EAGAIN fails the call only where `fd` is blocking now and is a socket
+// whose time limit for the call's direction, `limit` (SO_RCVTIMEO or
+// SO_SNDTIMEO), is set: that limit has run out.  A blocking descriptor gives
+// EAGAIN in other ways too, none a failure: another holder of the open file
+// may have cleared O_NONBLOCK since the call, or a terminal's line discipline
+// may be being changed.  Where the flags or the limit cannot be asked, the
+// call is waited out as well.
+bool would_block(int fd, int error, int limit)
 {
     if (error != EAGAIN && error != EWOULDBLOCK) {
         return false;
     }
     int const flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && (flags & O_NONBLOCK) != 0;
+    timeval time_limit{};
+    socklen_t size = sizeof time_limit;
+    bool const timed_out = flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+                           getsockopt(fd, SOL_SOCKET, limit, &time_limit, &size) == 0 &&
+                           (time_limit.tv_sec != 0 || time_limit.tv_usec != 0);
+    return !timed_out;
 }
 
 // Waits until a non-blocking `fd` is ready for `events`.  Returns 0, or the
@@ -139,7 +150,7 @@ class Input {
             if (error == EINTR) {
                 continue;
             }
-            if (error != 0 && !would_block(STDIN_FILENO, error)) {
+            if (error != 0 && !would_block(STDIN_FILENO, error, SO_RCVTIMEO)) {
                 error_ = error;
                 ended_ = true;
             } else if (n == 0 || hung_up) {
@@ -189,7 +200,7 @@ int write_all(int fd, std::string_view text)
         if (error == EINTR) {
             continue;
         }
-        if (!would_block(fd, error)) {
+        if (!would_block(fd, error, SO_SNDTIMEO)) {
             return error;
         }
         if (hung_up) {

@@ -5,7 +5,9 @@
 // stdio buffering, so each text leaves whole before the program goes on.
 // Descriptors handed over non-blocking are waited on with poll(2); their flags
 // belong to an open file description that others share, so they are never
-// changed.
+// changed.  EINTR is retried although the program installs no signal handler:
+// a stop and continue interrupts a call on a socket with a time limit, and a
+// library preloaded into the program may install handlers of its own.
 
 #include <algorithm>
 #include <cerrno>
@@ -47,10 +49,12 @@ bool would_block(int fd, int error, int limit)
     return !timed_out;
 }
 
-// Waits until a non-blocking `fd` is ready for `events`.  Returns 0, or the
-// error number if poll itself fails.  Sets `hung_up` to whether poll reported
-// that the other side is gone: a call that still would block after that can
-// never go through, and waiting again would spin.
+// Waits until poll reports `fd` ready for `events`, or gone, or in error; after
+// an error reported alone, also for a pause, and `fd` may then be no readier
+// than before.  Returns 0, or the error number if poll itself fails.  Sets
+// `hung_up` to whether poll reported that the other side is gone: a call that
+// still would block after that can never go through, and waiting again would
+// spin.
 int wait_until_ready(int fd, short events, bool& hung_up)
 {
     pollfd ready{fd, events, 0};
@@ -61,12 +65,12 @@ int wait_until_ready(int fd, short events, bool& hung_up)
     }
     hung_up = (ready.revents & (POLLHUP | POLLRDHUP)) != 0;
     if (ready.revents == POLLERR) {
-        // An error and nothing else.  On a pipe whose reader has gone, the
-        // write that follows fails with EPIPE.  On a socket it is an entry on
-        // the error queue, such as a zero-copy completion or an ICMP report:
-        // reads and writes leave it there, and poll reports it at once for as
-        // long as it stays, so a pause of 10 ms before the next try keeps the
-        // wait from spinning.  The queue belongs to whoever set the socket up.
+        // An error and nothing else, which poll reports at once for as long
+        // as it stands: a pipe whose reader has gone, where the write that
+        // follows fails with EPIPE, or an entry on a socket's error queue,
+        // such as a zero-copy completion, which reads and writes leave there.
+        // A pause of 10 ms before the next try keeps such a wait from
+        // spinning.  The queue belongs to whoever set the socket up.
         timespec const pause{0, 10'000'000};
         nanosleep(&pause, nullptr);
     }
@@ -119,7 +123,9 @@ class Input {
     // Hands the unread rest of the current block back to the next reader,
     // where the input can seek: a file's offset then stands just after the
     // last character used.  Fails (ESPIPE) on a pipe, a socket or a
-    // terminal, where what was read is gone for good.
+    // terminal, where what was read is gone for good.  A failure is not
+    // reported: the dialogue has gone through all the same, and on those
+    // streams it is the rule.
     void leave_rest() const
     {
         if (next_ != end_) {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/tcp.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -149,18 +149,26 @@ std::string read_some(int fd, std::size_t count)
     return text;
 }
 
-// Fills the non-blocking `fd` until it takes no more; returns how much it took.
+// Fills the non-blocking `fd` until it takes no more for good; returns how much
+// it took.  A TCP socket that refuses more may take it once acknowledgements
+// come: it is full for good once bytes wait unsent and the peer's window is shut.
 std::size_t fill(int fd)
 {
     std::size_t filled = 0;
     char const block[4096] = {};
-    for (ssize_t n = 0; (n = write(fd, block, sizeof block)) > 0;) {
-        filled += static_cast<std::size_t>(n);
+    for (tcp_info tcp{};; std::this_thread::sleep_for(1ms)) {
+        for (ssize_t n = 0; (n = write(fd, block, sizeof block)) > 0;) {
+            filled += static_cast<std::size_t>(n);
+        }
+        if (errno != EAGAIN) {
+            throw std::system_error(errno, std::generic_category(), "write");
+        }
+        socklen_t size = sizeof tcp;
+        if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) != 0 ||
+            (tcp.tcpi_snd_wnd == 0 && tcp.tcpi_notsent_bytes != 0)) {
+            return filled;
+        }
     }
-    if (errno != EAGAIN) {
-        throw std::system_error(errno, std::generic_category(), "write");
-    }
-    return filled;
 }
 
 // What is left in `fd` from `offset` on; closes it.

@@ -182,20 +182,29 @@ std::string rest_of(int fd, off_t offset)
 }
 
 // Whether the program has taken all that waits for it at its end `unread` (if
-// given) and sleeps: seen asleep at two looks 100 ms or more apart, ten times
-// its own pause, so that one that gives up after a pause is caught; for four
-// seconds or more.
-bool waits(pid_t pid, int unread = -1)
+// given) and sleeps: seen asleep at two looks 100 ms or more apart, ten times its
+// own pause, having woken at most `wakeups` times per 100 ms between them, so that
+// one that gives up after a pause or wakes to look again is caught.  A pair that
+// fails starts over from its second look, until four seconds have passed.
+bool waits(pid_t pid, int wakeups = 1, int unread = -1)
 {
-    std::string const stat = "/proc/" + std::to_string(pid) + "/stat";
-    for (int tries = 0, looks = 0; tries < 4000; ++tries, std::this_thread::sleep_for(1ms)) {
+    std::string const status = "/proc/" + std::to_string(pid) + "/status";
+    std::string_view const label = "voluntary_ctxt_switches:";
+    auto const deadline = std::chrono::steady_clock::now() + 4s;
+    auto first = deadline; // the pair's first look, and the count then
+    long first_count = -1;
+    for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(1ms)) {
         int bytes = 0;
-        std::string line; // the process number, (addtwo), the state and more
+        std::string const text(std::istreambuf_iterator(std::ifstream(status).rdbuf()), {});
         bool const taken = unread < 0 || (ioctl(unread, FIONREAD, &bytes) == 0 && bytes == 0);
-        if (taken && std::getline(std::ifstream(stat), line) && line.find(") S ") != line.npos) {
-            if (++looks == 2) {
+        if (taken && text.find("State:\tS") != text.npos) {
+            auto const now = std::chrono::steady_clock::now();
+            long const switches = std::stol(text.substr(text.find(label) + label.size()));
+            if (first_count >= 0 && switches - first_count <= wakeups * ((now - first) / 100ms)) {
                 return true;
             }
+            first = now;
+            first_count = switches;
             std::this_thread::sleep_for(100ms);
         }
     }
@@ -307,7 +316,7 @@ Outcome run_addtwo(std::string_view input, Stdin from = Stdin::pipe, Stdout to =
         close(in); // a file stays open until its offset has been read
     }
     if (from == Stdin::reset) {
-        waits(pid);
+        EXPECT_TRUE(waits(pid));
     } else if (feed >= 0) {
         send(feed, input);
     }
@@ -391,11 +400,8 @@ TEST(Dialogue, ReadsTwoNumbersAndWritesTheirWrappedSum)
     };
     std::vector<char const*> const args{"--help", "-h", "--version", "1", "2", "", "-"};
     std::tuple<Stdin, char const*, std::vector<char const*>> const ways[] = {
-        {Stdin::pipe, "", {}},
-        {Stdin::file, "", {}},
-        {Stdin::record, "", {}},
-        {Stdin::file, "read-short", {}},
-        {Stdin::pipe, "", args}};
+        {Stdin::pipe, "", {}},           {Stdin::file, "", {}},      {Stdin::record, "", {}},
+        {Stdin::file, "read-short", {}}, {Stdin::pipe, "eintr", {}}, {Stdin::pipe, "", args}};
     ASSERT_EQ(transcript("12").size(), 83U); // the three texts, and no newline
     for (auto const& [input, sum] : cases) {
         for (auto const& [from, fault, arguments] : ways) {
@@ -458,12 +464,13 @@ TEST(Dialogue, LeavesTheRestOfAFileForTheNextReader)
 
 // A failed read ends its number as the end of the input would, and the run
 // goes on; once a write has failed, nothing more is read or written.  Either is
-// said on standard error and exits 1.
+// said on standard error, which is waited on as output is, and exits 1.
 // SIGPIPE ends the program where the reader has gone, unless the caller ignores
 // it, and SIGXFSZ past a file-size limit.  Reads and writes that are cut short,
 // interrupted or have to wait are no failure, on a blocking stream too, nor is
 // a datagram socket shut down for reading; a time limit that runs out on a
-// blocking socket is, whatever the other stream's flags.
+// blocking socket is, whatever the other stream's flags.  A record longer than
+// the program's block of 64 KiB is cut there.
 TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
 {
     struct Case {
@@ -476,21 +483,26 @@ TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
         std::string rest = input; // from a file, what the next reader gets
     };
     std::string const prompts = first_prompt + second_prompt;
+    std::string const long_record = "5" + std::string(70'000, ' ') + "7";
     Case const cases[] = {
         {.to = Stdout::full, .out = "", .write_error = ENOSPC},
         {.fault = "write-0", .out = "", .write_error = ENOSPC},
         {.fault = "write-eio-2", .out = first_prompt, .write_error = EIO, .rest = "\n7\n"},
         {.fault = "write-eio-3", .out = prompts, .write_error = EIO, .rest = "\n"},
+        {.fault = "write-eio-3+close-edquot", .out = prompts, .write_error = EIO, .rest = "\n"},
         {.fault = "close-eio", .write_error = EIO, .rest = "\n"},
+        {.from = Stdin::pipe, .fault = "close-eio", .write_error = EIO},
         {.fault = "close-edquot", .write_error = EDQUOT, .rest = "\n"},
         {.fault = "write-poll-enomem", .out = "", .write_error = ENOMEM},
         {.fault = "write-poll-hup", .out = "", .write_error = EPIPE},
         {.from = Stdin::file_nb, .to = Stdout::time_limit, .out = "", .write_error = EAGAIN},
+        {.to = Stdout::time_limit, .fault = "stderr-full", .out = "", .write_error = EAGAIN},
         {.to = Stdout::no_reader, .out = ""},
         {.to = Stdout::no_reader_ignored, .out = "", .write_error = EPIPE},
         {.to = Stdout::size_limit, .out = ""},
         {.from = Stdin::pipe, .to = Stdout::closed, .out = "", .write_error = EBADF},
         {.from = Stdin::closed, .out = transcript("0"), .read_error = EBADF},
+        {.from = Stdin::dir, .fault = "stderr-full", .out = transcript("0"), .read_error = EISDIR},
         {.from = Stdin::dir, .out = transcript("0"), .read_error = EISDIR},
         {.from = Stdin::dir,
          .fault = "write-eio-2",
@@ -501,6 +513,7 @@ TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
         {.fault = "read-eio-1", .out = transcript("0"), .read_error = EIO},
         {.fault = "read-eio-2", .out = transcript("0"), .read_error = EIO, .rest = "5\n7\n"},
         {.fault = "read-eio-3", .out = transcript("5"), .read_error = EIO, .rest = "\n7\n"},
+        {.fault = "read-eilseq", .out = transcript("0"), .read_error = EILSEQ},
         {.from = Stdin::time_limit, .out = transcript("0"), .read_error = EAGAIN},
         {.from = Stdin::reset, .out = transcript("0"), .read_error = ECONNRESET},
         {.fault = "one-byte", .rest = "\n"},
@@ -508,10 +521,13 @@ TEST(Dialogue, ReportsStreamsThatFailAndBearsWithShortOnes)
         {.fault = "eintr", .rest = "\n"},
         {.from = Stdin::pipe, .fault = "eintr"},
         {.from = Stdin::file_nb, .fault = "eagain-poll-eintr", .rest = "\n"},
+        {.from = Stdin::pipe, .fault = "eagain-poll-eintr"},
+        {.from = Stdin::record, .fault = "eagain-poll-eintr"},
         {.from = Stdin::dgram, .out = transcript("0")},
         {.from = Stdin::dgram_nb, .out = transcript("0")},
         {.from = Stdin::udp, .out = transcript("0")},
         {.from = Stdin::udp_nb, .out = transcript("0")},
+        {.input = long_record, .from = Stdin::record, .out = transcript("5")},
     };
     for (Case const& row : cases) {
         SCOPED_TRACE("from "s + stdin_names.at(std::size_t(row.from)) + " to " +
@@ -576,7 +592,7 @@ TEST(Interactive, EachPromptArrivesBeforeTheProgramWaits)
         // by its alarm, set before this read began, and exits with 142, not 0.
         EXPECT_EQ(read_some(ends[0], 1), "");
         close(ends[0]);
-        EXPECT_EQ(wait_for(pid), 0);
+        ASSERT_EQ(wait_for(pid), 0); // a failed session ends the test here
     }
     if (!no_terminal.empty()) {
         GTEST_SKIP() << "no pseudo-terminal to be had: " << no_terminal;
@@ -587,10 +603,10 @@ TEST(Interactive, EachPromptArrivesBeforeTheProgramWaits)
 // O_NONBLOCK set, and time limits on the socket that then do not apply.  The
 // program must wait, not spin, for input that comes late and for room in a full
 // pipe or socket, also once the caller has sent all its input and shut down its
-// writing side, and even where poll reports an error queued on the socket at
-// once, again and again; and it leaves the flags, which belong to the caller
-// too, as they are.  Each part is sent only once the program sleeps, so every
-// wait does happen, and a program that spins is never seen asleep.
+// writing side, and where poll reports an error queued on the socket at once,
+// again and again (it pauses then, waking ten times a tenth of a second); and
+// it leaves the flags, which belong to the caller too, as they are.  Each part
+// is sent only once the program sleeps, so that every wait does happen.
 TEST(Interactive, NonBlockingStreamsAreWaitedOn)
 {
     enum { pipes, unix_socket, tcp_socket };
@@ -633,20 +649,24 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
 
         // The first prompt meets a full pipe or socket.  A failed wait ends
         // the test here.
+        int const wakeups = kind == tcp_socket ? 20 : 1;
         std::size_t filled = fill(out[1]);
         pid_t const pid = start_addtwo(in[0], out[1], STDERR_FILENO);
-        ASSERT_TRUE(waits(pid));
+        ASSERT_TRUE(waits(pid, wakeups));
         EXPECT_EQ(read_some(out[0], filled).size(), filled);
         ASSERT_EQ(read_some(out[0], first_prompt.size()), first_prompt);
 
         // The first number comes in two parts.
-        ASSERT_TRUE(waits(pid));
+        ASSERT_TRUE(waits(pid, wakeups));
         send(in[1], "12");
-        ASSERT_TRUE(waits(pid, in[0]));
+        ASSERT_TRUE(waits(pid, wakeups, in[0]));
         EXPECT_EQ(fcntl(in[0], F_GETFL) & fcntl(out[1], F_GETFL) & O_NONBLOCK, O_NONBLOCK);
 
-        // The rest comes with the end of the input, and the second prompt
+        // The rest comes with the end of the input while the program is
+        // stopped, so that its wait reports both at once; the second prompt
         // meets a full pipe or socket again.
+        kill(pid, SIGSTOP);
+        ASSERT_EQ(waitpid(pid, nullptr, WUNTRACED), pid);
         filled = fill(out[1]);
         send(in[1], "34 5");
         close(in[0]);
@@ -656,7 +676,8 @@ TEST(Interactive, NonBlockingStreamsAreWaitedOn)
         } else {
             shutdown(in[1], SHUT_WR);
         }
-        ASSERT_TRUE(waits(pid));
+        kill(pid, SIGCONT);
+        ASSERT_TRUE(waits(pid, wakeups));
         EXPECT_EQ(read_some(out[0], filled).size(), filled);
         std::string const rest = second_prompt + "Sum of the two numbers is 1239";
         EXPECT_EQ(read_some(out[0], rest.size() + 1), rest);
